@@ -46,6 +46,7 @@ public:
     const std::string& str() const { return b_; }
     std::string_view view() const { return b_; }
     const char* data() const { return b_.data(); }
+    char* data() { return b_.data(); }
     std::size_t size() const { return b_.size(); }
     bool empty() const { return b_.empty(); }
     void append(std::string_view more) { b_.append(more); }
