@@ -26,6 +26,8 @@ NetHandle netOpenRequest(NetHandle connection, const char* method, const char* p
                          const char** acceptTypes, uint32_t flags, uintptr_t context);
 bool netSendRequest(NetHandle request, const char* headers, uint32_t headersLength,
                     const void* optional, uint32_t optionalLength);
+// Hands out the next bytes of the body, at most toRead; *read is 0 at the end. At the end
+// of a body that a broken connection or a time limit cut short, the call fails.
 bool netReadFile(NetHandle request, void* buffer, uint32_t toRead, uint32_t* read);
 // On success writes the text and a NUL and sets *length to the text's length;
 // when text plus NUL do not fit, fails, leaves the buffer untouched and sets
