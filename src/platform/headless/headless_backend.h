@@ -4,6 +4,7 @@
 // can land in the middle of a fetch's wait. Leaves out drawing and fonts.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,8 +45,11 @@ public:
     // arrives. For drivers and tests; returns early when the program ends.
     void runFor(int ms);
 
-    // Milliseconds on this backend's steady clock.
+    // Milliseconds on this backend's steady clock, from its construction.
     int64_t nowMs() const;
+    // The core asked for the loop's end and the top-level loop has not yet
+    // returned to it (a request made inside a fetch's wait stays pending).
+    bool loopEndPending() const { return loopEndRequested_; }
 
     // WindowBackend
     ScreenSize screenSize() override;
@@ -82,14 +86,23 @@ private:
         std::function<void()> action;
     };
 
-    // Earliest time at which a timer or an input is due, or INT64_MAX.
-    int64_t nextDueMs() const;
-    bool somethingDue(int64_t now) const;
-    // Sleeps until `untilMs`, a worker's end, or a wake-up; whichever first.
-    void sleepUntil(int64_t untilMs);
+    // Earliest time at which a timer or an input is due, or INT64_MAX; with
+    // a wake mask, only the kinds of the mask count.
+    int64_t nextDueMs(uint32_t wakeMask = ~0u) const;
+    bool somethingDue(int64_t now, uint32_t wakeMask = ~0u) const;
+    // One turn of the pump: every input and every timer due when the turn
+    // began, in due order; a timer ticks at most once a turn.
+    void pumpTurn();
+    void runDriverStep();
+    // Sleeps until `untilMs` or a worker's end, whichever first; `seenWakes`
+    // is wakes() read before the caller checked its conditions, so a worker
+    // that ended in between is not missed.
+    uint64_t wakes() const;
+    void sleepUntil(int64_t untilMs, uint64_t seenWakes);
     static void wakeFromWorker();
 
     ScreenSize screen_;
+    std::chrono::steady_clock::time_point start_;
     std::map<std::pair<int, int>, Timer> timers_;
     std::vector<Input> inputs_;
     uint64_t inputOrder_ = 0;
@@ -99,6 +112,7 @@ private:
     mutable std::mutex wakeMutex_;
     std::condition_variable wake_;
     uint64_t wakeCount_ = 0;
+    // The backend the worker-ended hook wakes (the newest one alive).
     static HeadlessBackend* current_;
 };
 
