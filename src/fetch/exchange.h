@@ -7,6 +7,10 @@
 
 namespace nds {
 
+// The tags that open the request and the response record of a mailbox.
+inline const Text kRequestTag = "Vexmoor";
+inline const Text kResponseTag = "Vexmoor_OK";
+
 inline const Text kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 inline const Text kDefaultAcceptLine =
     "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "

@@ -17,8 +17,6 @@ namespace nds {
 // writes only into a mailbox nobody reads any more.
 using FetchMailbox = std::shared_ptr<MemoryStream>;
 
-inline const Text kRequestTag = "Vexmoor";
-inline const Text kResponseTag = "Vexmoor_OK";
 inline constexpr int32_t kDefaultWaitSeconds = 90;
 
 // Every argument but url is optional: an empty text is an absent one, a
