@@ -139,9 +139,10 @@ int LoopbackServer::refusedPort() {
     sockaddr_in address = loopbackAddress(0);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("cannot bind on 127.0.0.1");
-    int port = boundPort(fd);
-    close(fd);  // bound but never listening: connections to it are refused
-    return port;
+    // Kept bound, never listening, until the process ends: connections to it are
+    // refused, and no other socket (of this or a parallel test process) can take the
+    // port over in the meantime.
+    return boundPort(fd);
 }
 
 bool LoopbackServer::waitReadable(int fd) {

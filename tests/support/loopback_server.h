@@ -77,7 +77,8 @@ public:
     std::vector<Request> requests() const;
     int connectionCount() const;
 
-    // A port on 127.0.0.1 where nothing listens, so that connecting is refused.
+    // A port on 127.0.0.1 where nothing listens, so that connecting is refused; it
+    // stays so for the rest of the process.
     static int refusedPort();
 
 private:
