@@ -14,6 +14,7 @@
 
 #include "fetch/exchange.h"
 #include "fetch/fetch.h"
+#include "platform/events.h"
 #include "platform/headless/headless_backend.h"
 #include "shell/runtime.h"
 #include "support/loopback_server.h"
@@ -325,6 +326,28 @@ TEST(FetchTimeout, AbandonedWorkerNeverReachesALaterCall) {
         << "the call gave up after its one-second wait";
     // Let the abandoned worker finish its exchange and write its response.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+}
+
+// A runtime whose wait itself fails: the call must give up at once, not spin.
+class FailingWait : public HeadlessBackend {
+public:
+    uint32_t waitForWorkerOrInput(WorkerThread*, uint32_t, uint32_t) override {
+        ++waits;
+        return kWaitFailed;
+    }
+    int waits = 0;
+};
+
+TEST(FetchWait, AFailedWaitGivesTheEmptyBody) {
+    LoopbackServer server(answer(httpResponse(200, "unseen")));
+    FailingWait backend;
+    Bytes body(std::string_view("stale"));
+    Text headers = "stale";
+    onHeadless([&] { body = fetchUrl(Text(server.url("/")), {}, {}, {}, {}, {}, {}, 0, &headers); },
+               &backend);
+    EXPECT_TRUE(body.empty());
+    EXPECT_TRUE(headers.empty());
+    EXPECT_EQ(backend.waits, 1);
 }
 
 // Input handlers run inside a fetch's wait; one of them fetches too.
