@@ -120,8 +120,11 @@ int findText(const Text& t, const Text& needle, int start, bool ignoreCase) {
     if (start < 1) start = 1;
     if (static_cast<std::size_t>(start) > s.size()) return -1;
     if (needle.empty()) return 1;
-    // The scan starts at `start` and steps a whole unit at a time from there.
-    for (std::size_t i = static_cast<std::size_t>(start) - 1; i < s.size(); i += unitWidth(s, i)) {
+    // Units are counted from the first byte, so a start that falls on the
+    // second byte of a double-byte character begins at the next character.
+    std::size_t i = 0;
+    while (i < static_cast<std::size_t>(start) - 1) i += unitWidth(s, i);
+    for (; i < s.size(); i += unitWidth(s, i)) {
         if (matchesAt(s, i, needle.view(), ignoreCase)) return clampToInt(i + 1);
     }
     return -1;

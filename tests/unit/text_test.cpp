@@ -81,6 +81,14 @@ TEST(FindText, PositionsClampingAndDoubleByteStepping) {
         {"\xB0\xA1"
          "A",
          "A", 1, false, 3},
+        // A start on the second byte of a character begins at the next one:
+        // characters are counted from the first byte.
+        {"\xB0\xA1"
+         "abc",
+         "a", 2, false, 3},
+        {"\xB0\x41"
+         "A",
+         "A", 2, false, 3},
         // A trail byte can be an ASCII letter (0x81 0x41); it is not a match.
         {"\x81\x41"
          "a",
