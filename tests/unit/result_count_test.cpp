@@ -2,6 +2,7 @@
 // page total it gives, and the summary line it leaves in summaryEdit.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "search/search.h"
@@ -72,6 +73,29 @@ TEST_F(CountResults, CountTextPageTotalAndSummary) {
         EXPECT_EQ(count.str(), c.count) << c.what;
         EXPECT_EQ(totalPages, c.pages) << c.what;
         EXPECT_EQ(summary(), toText(c.pages).str() + kMiddle + c.count + kEnd) << c.what;
+    }
+}
+
+// Many openings and no closing after them: the answer is "no count", and it
+// comes at once rather than after a scan to the page's end from each opening.
+TEST_F(CountResults, UnclosedPhrasesCostNoMoreThanTheirLength) {
+    std::string page;
+    for (int i = 0; i < 60000; ++i) page += "\xBB\xF1\xB5\xC3\xD4\xBC <strong>9";
+    const struct {
+        const char* what;
+        std::string page;
+        std::string count;
+    } cases[] = {
+        {"no closing at all", page, ""},
+        {"a closing only before the first opening", "</strong> \xCC\xF5" + page, ""},
+        {"a closing at the very end", page + "</strong> \xCC\xF5",
+         page.substr(std::string("\xBB\xF1\xB5\xC3\xD4\xBC <strong>").size())},
+    };
+    for (const auto& c : cases) {
+        pageText = Text(c.page);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(countResults().str(), c.count) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.what;
     }
 }
 
