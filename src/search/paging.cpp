@@ -21,6 +21,10 @@ void ensurePosition() {
     if (pageState.size() < 2) pageState.resize(2, 0);
 }
 
+// Counts every move and reset of the page position, so that a step can tell
+// whether a handler that ran during its wait has set the position since.
+uint64_t positionChanges = 0;
+
 enum class Direction { Forward, Backward };
 
 // Steps 4 to 10 of a page step, after the position has moved to `offset`.
@@ -28,7 +32,7 @@ void finishPageStep(int32_t offset, Direction direction) {
     const Text keyword =
         isWindowOpen(M) ? readText(M, ControlId::keywordEdit, Property::text) : Text{};
     const Text url = concatText("http://", searchHost, "/s?q=", keyword, "&p=", toText(offset));
-    const int32_t movedOffset = pageStateElement(1), movedPage = pageStateElement(2);
+    const uint64_t movedAt = positionChanges;
 
     const bool pageHasBlock = loadResultPage(url);
     // MainWindow was closed during the wait: the program is ending.
@@ -37,7 +41,7 @@ void finishPageStep(int32_t offset, Direction direction) {
     if (!pageHasBlock) {
         // Nothing to show: the step is undone, unless a handler that ran
         // during the wait has set the position since (a search, another step).
-        if (pageStateElement(1) == movedOffset && pageStateElement(2) == movedPage) {
+        if (positionChanges == movedAt) {
             direction == Direction::Forward ? retreatPage() : advancePage();
         }
         writeInt(R, ControlId::pageTimer, Property::timerPeriod, 0);
@@ -58,6 +62,7 @@ void finishPageStep(int32_t offset, Direction direction) {
 
 int32_t advancePage() {
     ensurePosition();
+    ++positionChanges;
     pageState[0] = truncateToInteger(double(pageState[0]) + kPageSize);
     pageState[1] = truncateToInteger(double(pageState[1]) + 1);
     return pageState[0];
@@ -65,6 +70,7 @@ int32_t advancePage() {
 
 int32_t retreatPage() {
     ensurePosition();
+    ++positionChanges;
     pageState[0] = truncateToInteger(double(pageState[0]) - kPageSize);
     pageState[1] = truncateToInteger(double(pageState[1]) - 1);
     return pageState[0];
@@ -87,6 +93,11 @@ void onPrevClicked() {
     }
     writeInt(R, ControlId::pageTimer, Property::timerPeriod, 10);
     finishPageStep(retreatPage(), Direction::Backward);
+}
+
+void resetPagePosition() {
+    pageState = {0, 1};
+    ++positionChanges;
 }
 
 }  // namespace nds

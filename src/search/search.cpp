@@ -62,7 +62,7 @@ void onSearchClicked() {
 
     loadWindow(R);
     writeProperty(R, ControlId::pageLabel, Property::caption, Text{kPageLabelFirst});
-    pageState = {0, 1};
+    resetPagePosition();
     const Text count = countResults();
     if (compareText(count, "0") == 0) {
         // The animation goes on while the box is open.

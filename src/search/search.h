@@ -37,5 +37,7 @@ void onPrevClicked();
 // Move the page position (pageState) one page; return the new offset.
 int32_t advancePage();
 int32_t retreatPage();
+// Back to the first page: pageState becomes {0, 1}.
+void resetPagePosition();
 
 }  // namespace nds

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "search/search.h"
 #include "shell/handlers.h"
 #include "shell/program.h"
 #include "shell/texts.h"
@@ -40,7 +41,7 @@ void onMainCreated() {
 }
 
 void onResultsCreated() {
-    pageState = {0, 1};
+    resetPagePosition();
     writeInt(R, ControlId::prevButton, Property::disabled, 1);
     writeProperty(R, ControlId::self, Property::caption, Text{kResultsCaption});
     writeProperty(R, ControlId::pageLabel, Property::caption,

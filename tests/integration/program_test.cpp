@@ -640,6 +640,29 @@ TEST_F(Program, StepWhosePageHasNoBlockMovesBack) {
     EXPECT_EQ(messages(), std::vector<std::string>{kNotice});
 }
 
+// A search that runs inside a failing step's wait resets the position; the
+// step must not then move the new search's position back (to page 2 of a
+// search that has one page), or paging would run past the page total.
+TEST_F(Program, FailedStepLeavesAPositionThatANestedSearchReset) {
+    serve([](const std::string& target) {
+        if (target == "/s?q=slow&p=0") return Reply{200, "<html>busy</html>", 500};
+        if (target.starts_with("/s?q=slow")) return Reply{200, page("95", "slow")};
+        return Reply{200, page("12", "one page")};
+    });
+    run({[&] {
+        search("slow");
+        userClick(R, C::nextButton);
+        EXPECT_EQ(positionText(), "10,2");
+        backend->queueInput(100, [] { search("other"); });
+        userClick(R, C::prevButton);  // p=0 has no block; "other" ran meanwhile
+        EXPECT_EQ(totalPages, 1);
+        EXPECT_EQ(positionText(), "0,1");
+        userClick(R, C::nextButton);
+        EXPECT_EQ(lastFetch(), base() + "/s?q=other") << "the forward step is refused";
+    }});
+    EXPECT_EQ(messages(), (std::vector<std::string>{kNotice, "对不起哦！没有下一页了"}));
+}
+
 TEST_F(Program, PageBarAnimatesDuringAStep) {
     serve([](const std::string& target) {
         return Reply{200, page("95", "b"), target.find("p=10") != std::string::npos ? 400 : 0};
