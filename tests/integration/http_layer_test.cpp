@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/posix/http_limits.h"
 #include "platform/worker.h"
 #include "support/loopback_server.h"
 
@@ -29,9 +30,9 @@ using Request = LoopbackServer::Request;
 using Connection = LoopbackServer::Connection;
 using namespace std::chrono_literals;
 
-// The layer reads its stall limit once; two seconds keeps the time-limit cases short
+// Two seconds of stall limit keep the time-limit cases short
 // (the whole exchange then ends after five of them, ten seconds).
-const bool kShortStall = (setenv("NDS_HTTP_STALL_SECONDS", "2", 1), true);
+const bool kShortStall = (setStallLimitSeconds(2), true);
 
 const std::string kAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/posix/http_limits.h"
 
 namespace nds {
 namespace {
@@ -27,7 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Limits of one exchange. The stall limit (no byte arriving) is 60 s; tests shorten it
-// with the environment variable NDS_HTTP_STALL_SECONDS (1..3600), read once per process.
+// with setStallLimitSeconds (platform/posix/http_limits.h).
 // The whole exchange, redirects and the credential retry included, ends after five stall
 // limits, so a server that trickles one byte now and then cannot keep a fetch alive forever.
 constexpr int kDefaultStallSeconds = 60;
@@ -43,17 +44,9 @@ constexpr size_t kMaxHeaderBytes = size_t{256} << 10;
 constexpr size_t kMaxCookieBytes = 4096;
 constexpr size_t kMaxCookiesPerHost = 50;
 
-int stallSeconds() {
-    static const int seconds = [] {
-        const char* text = std::getenv("NDS_HTTP_STALL_SECONDS");
-        if (text == nullptr || *text == '\0') return kDefaultStallSeconds;
-        char* end = nullptr;
-        long value = std::strtol(text, &end, 10);
-        if (*end != '\0' || value < 1 || value > 3600) return kDefaultStallSeconds;
-        return static_cast<int>(value);
-    }();
-    return seconds;
-}
+std::atomic<int> stallLimit{kDefaultStallSeconds};
+
+int stallSeconds() { return stallLimit.load(std::memory_order_relaxed); }
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -446,28 +439,14 @@ HandleTable& handleTable() {
 }
 
 // The proxy list: space-separated `[scheme=]host[:port]`; the `http=` entry, or else the
-// first entry without a scheme, serves http URLs.
-std::optional<Proxy> parseProxyList(std::string_view list) {
-    std::optional<std::string_view> chosen;
-    std::optional<std::string_view> bare;
-    size_t pos = 0;
-    while (pos < list.size()) {
-        while (pos < list.size() && isSpaceOrTab(list[pos])) ++pos;
-        size_t end = pos;
-        while (end < list.size() && !isSpaceOrTab(list[end])) ++end;
-        std::string_view entry = list.substr(pos, end - pos);
-        pos = end;
-        if (entry.empty()) continue;
-        size_t eq = entry.find('=');
-        if (eq == std::string_view::npos) {
-            if (!bare) bare = entry;
-        } else if (!chosen && equalsIgnoreCase(entry.substr(0, eq), "http")) {
-            chosen = entry.substr(eq + 1);
-        }
-    }
-    if (!chosen) chosen = bare;
-    if (!chosen) return std::nullopt;
-    std::string_view address = *chosen;
+// first entry without a scheme, serves http URLs. A list with neither (only entries for
+// other schemes) lets http go direct.
+struct ProxyChoice {
+    bool named = false;          // the list names a proxy for http
+    std::optional<Proxy> proxy;  // ... and this is it, when it can be used
+};
+
+std::optional<Proxy> parseProxyAddress(std::string_view address) {
     if (startsWithIgnoreCase(address, "http://")) address.remove_prefix(7);
     if (!address.empty() && address.back() == '/') address.remove_suffix(1);
     Proxy proxy;
@@ -482,6 +461,30 @@ std::optional<Proxy> parseProxyList(std::string_view list) {
     }
     if (!isPlainHost(proxy.host)) return std::nullopt;
     return proxy;
+}
+
+ProxyChoice parseProxyList(std::string_view list) {
+    std::optional<std::string_view> chosen;
+    std::optional<std::string_view> bare;
+    size_t pos = 0;
+    while (pos < list.size()) {
+        while (pos < list.size() && isSpaceOrTab(list[pos])) ++pos;
+        size_t end = pos;
+        while (end < list.size() && !isSpaceOrTab(list[end])) ++end;
+        std::string_view entry = list.substr(pos, end - pos);
+        pos = end;
+        if (entry.empty()) continue;
+        size_t eq = entry.find('=');
+        if (eq == std::string_view::npos) {
+            if (!bare) bare = entry;
+        } else if (!chosen && eq + 1 < entry.size() &&
+                   equalsIgnoreCase(entry.substr(0, eq), "http")) {
+            chosen = entry.substr(eq + 1);  // an empty `http=` names nothing
+        }
+    }
+    if (!chosen) chosen = bare;
+    if (!chosen) return {};
+    return {true, parseProxyAddress(*chosen)};
 }
 
 // ---------------------------------------------------------------- one hop of an exchange
@@ -653,7 +656,9 @@ HopOutcome performHop(CURL* curl, const HopRequest& r, Clock::time_point deadlin
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, target.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxyUrl.c_str());  // "" also ignores *_proxy vars
+    // "" for both: the environment's *_proxy and no_proxy settings never apply.
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxyUrl.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.list);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, r.request->httpVersion);
@@ -843,6 +848,10 @@ bool runExchange(RequestHandle& request, std::string_view headerText, std::strin
 
 }  // namespace
 
+void setStallLimitSeconds(int seconds) {
+    stallLimit.store(std::clamp(seconds, 1, 3600), std::memory_order_relaxed);
+}
+
 // ---------------------------------------------------------------- the interface
 
 NetHandle netOpen(const char* agent, uint32_t accessType, const char* proxy,
@@ -852,7 +861,11 @@ NetHandle netOpen(const char* agent, uint32_t accessType, const char* proxy,
     root->agent = std::string(textOf(agent));
     if (accessType == kOpenTypeProxy) {
         if (textOf(proxy).empty()) return nullptr;
-        root->proxy = parseProxyList(proxy);  // no http entry: http goes direct
+        // A proxy the list names for http but that cannot be used fails the open:
+        // the request must not leave directly when a proxy was asked for.
+        ProxyChoice choice = parseProxyList(proxy);
+        if (choice.named && !choice.proxy) return nullptr;
+        root->proxy = choice.proxy;
     }
     return handleTable().add(std::move(root));
 }
