@@ -14,10 +14,10 @@ namespace nds {
 
 namespace {
 
-const Text kHttpVersion = "HTTP/1.1";
-const Text kProxyPrefix = "http=";
-const Text kScheme = "http://";
-const Text kSetCookie = "Set-Cookie: ";
+constexpr char kHttpVersion[] = "HTTP/1.1";
+constexpr char kProxyPrefix[] = "http=";
+constexpr char kScheme[] = "http://";
+constexpr char kSetCookie[] = "Set-Cookie: ";
 constexpr int kSetCookieLength = 12;
 constexpr int kDefaultPort = 80;
 
@@ -37,11 +37,30 @@ const char* unlessBlank(const Text& t) {
     return removeAllSpaces(t).empty() ? nullptr : t.c_str();
 }
 
+// The URL as the default Referer line carries it. The keyword reaches the URL
+// unescaped, so a line break typed or pasted into it must not end the line
+// and start a header of its own: control bytes go out percent-encoded.
+Text refererValue(const Text& url) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : url.view()) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return Text(std::move(out));
+}
+
 Text withDefaultHeaders(const Text& headers, const Text& url) {
     Text headerText = headers;
     if (lacksHeader(headerText, "Accept: ")) headerText = concatText(headerText, kDefaultAcceptLine);
     if (lacksHeader(headerText, "Referer: "))
-        headerText = concatText(headerText, "Referer: ", url, "\r\n");
+        headerText = concatText(headerText, "Referer: ", refererValue(url), "\r\n");
     if (lacksHeader(headerText, "Accept-Language: "))
         headerText = concatText(headerText, kDefaultLanguageLine);
     return headerText;
@@ -106,8 +125,8 @@ bool runRequest(MemoryStream* mailbox) {
     const Text path = urlPath(url);
 
     NetHandle root = removeAllSpaces(proxy).empty()
-                         ? netOpen(kUserAgent.c_str(), kOpenTypeDirect, nullptr, nullptr, 0)
-                         : netOpen(kUserAgent.c_str(), kOpenTypeProxy,
+                         ? netOpen(kUserAgent, kOpenTypeDirect, nullptr, nullptr, 0)
+                         : netOpen(kUserAgent, kOpenTypeProxy,
                                    concatText(kProxyPrefix, proxy).c_str(), nullptr, 0);
     if (!root) return false;
 
@@ -119,7 +138,7 @@ bool runRequest(MemoryStream* mailbox) {
     }
 
     NetHandle request = netOpenRequest(connection, method.cOrNull(), path.cOrNull(),
-                                       kHttpVersion.c_str(), nullptr, nullptr, kFlagReload, 0);
+                                       kHttpVersion, nullptr, nullptr, kFlagReload, 0);
     if (!request) {
         closeHandles(nullptr, connection, root);
         return false;

@@ -7,17 +7,20 @@
 
 namespace nds {
 
-// The tags that open the request and the response record of a mailbox.
-inline const Text kRequestTag = "Vexmoor";
-inline const Text kResponseTag = "Vexmoor_OK";
+// Built-in texts are plain arrays, not Text objects: a worker abandoned after a
+// timeout may still be using them while the process ends.
 
-inline const Text kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-inline const Text kDefaultAcceptLine =
+// The tags that open the request and the response record of a mailbox.
+inline constexpr char kRequestTag[] = "Vexmoor";
+inline constexpr char kResponseTag[] = "Vexmoor_OK";
+
+inline constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+inline constexpr char kDefaultAcceptLine[] =
     "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
     "application/x-shockwave-flash, application/vnd.ms-excel, "
     "application/vnd.ms-powerpoint, application/msword, */*\r\n";
-inline const Text kDefaultLanguageLine = "Accept-Language: zh-cn\r\n";
-inline const Text kDefaultContentTypeLine =
+inline constexpr char kDefaultLanguageLine[] = "Accept-Language: zh-cn\r\n";
+inline constexpr char kDefaultContentTypeLine[] =
     "Content-Type: application/x-www-form-urlencoded\r\n";
 inline constexpr int kReadSize = 512;
 inline constexpr int kHeaderBufferSize = 1024;

@@ -25,7 +25,7 @@ struct Binding {
     void (*linkHandler)(const Text& href) = nullptr;
 };
 
-inline const Text kMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";  // 信息：
+inline constexpr char kMessageCaption[] = "\xD0\xC5\xCF\xA2\xA3\xBA";  // 信息：
 
 // Platform entry: installs the backend, runs programMain and makes sure the
 // exit routine runs exactly once, whichever road ends the program. Returns the

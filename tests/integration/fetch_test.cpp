@@ -16,6 +16,7 @@
 #include "fetch/fetch.h"
 #include "platform/events.h"
 #include "platform/headless/headless_backend.h"
+#include "platform/posix/http_limits.h"
 #include "shell/runtime.h"
 #include "support/loopback_server.h"
 
@@ -67,7 +68,7 @@ LoopbackServer::Script answer(std::string response) {
 class StallLimit : public ::testing::Environment {
 public:
     // A silent server ends an exchange after this long without a byte.
-    void SetUp() override { setenv("NDS_HTTP_STALL_SECONDS", "2", 1); }
+    void SetUp() override { setStallLimitSeconds(2); }
 };
 const auto* const stallLimit = ::testing::AddGlobalTestEnvironment(new StallLimit);
 
@@ -81,12 +82,12 @@ TEST(FetchRequest, UrlAloneSendsTheBuiltInRequestByteForByte) {
     EXPECT_EQ(raw.substr(0, raw.find("\r\n") + 2), "GET /a HTTP/1.1\r\n");
     EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n") << "a GET carries no body";
 
-    const std::string accept = kDefaultAcceptLine.str();
+    const std::string accept = std::string(kDefaultAcceptLine);
     const std::vector<std::string> expected = {
         accept.substr(0, accept.size() - 2),
         "Referer: " + url,
         "Accept-Language: zh-cn",
-        "User-Agent: " + kUserAgent.str(),
+        "User-Agent: " + std::string(kUserAgent),
         "Host: " + server.address(),
     };
     std::vector<std::string> lines = headerLines(raw);
@@ -118,10 +119,10 @@ TEST(FetchRequest, CallerHeadersTakeThePlaceOfDefaults) {
         onHeadless([&] { fetchUrl(Text(server.url("/h")), {}, {}, {}, {}, Text(c.headers)); });
         ASSERT_EQ(server.requests().size(), 1u) << c.headers;
         const std::string raw = server.requests()[0].raw;
-        EXPECT_EQ(raw.find(kDefaultAcceptLine.str()) != std::string::npos, c.accept) << c.headers;
+        EXPECT_EQ(raw.find(std::string(kDefaultAcceptLine)) != std::string::npos, c.accept) << c.headers;
         EXPECT_EQ(raw.find("Referer: " + server.url("/h")) != std::string::npos, c.referer)
             << c.headers;
-        EXPECT_EQ(raw.find(kDefaultLanguageLine.str()) != std::string::npos, c.language)
+        EXPECT_EQ(raw.find(std::string(kDefaultLanguageLine)) != std::string::npos, c.language)
             << c.headers;
         EXPECT_NE(raw.find(c.headers), std::string::npos) << "the caller's line goes out";
     }
@@ -158,12 +159,55 @@ TEST(FetchRequest, MethodDecidesTheBody) {
         const auto request = server.requests()[0];
         EXPECT_TRUE(request.requestLine.starts_with(c.requestLineStart)) << request.requestLine;
         EXPECT_EQ(request.body, c.sentBody) << c.method;
-        EXPECT_EQ(request.raw.find(kDefaultContentTypeLine.str()) != std::string::npos,
+        EXPECT_EQ(request.raw.find(std::string(kDefaultContentTypeLine)) != std::string::npos,
                   c.defaultContentType)
             << c.method << " " << c.headers;
         const std::string length = "Content-Length: " + std::to_string(std::string(c.body).size());
         EXPECT_EQ(request.raw.find(length) != std::string::npos, c.contentLength) << c.method;
     }
+}
+
+// The keyword reaches the URL unescaped; a line break in it must not split the
+// request line or start a header of its own, in the path or in the Referer.
+TEST(FetchRequest, LineBreaksInTheUrlCannotAddAHeader) {
+    LoopbackServer server(answer(httpResponse(200, "ok")));
+    const std::string url = server.url("/s?q=a\r\nX-Evil: 1\n");
+    EXPECT_EQ(fetchOnHeadless(url).str(), "ok");
+    ASSERT_EQ(server.requests().size(), 1u);
+    const std::string raw = server.requests()[0].raw;
+    for (const std::string& line : headerLines(raw)) EXPECT_FALSE(line.starts_with("X-Evil")) << raw;
+    EXPECT_EQ(server.requests()[0].requestLine, "GET /s?q=a%0D%0AX-Evil:%201%0A HTTP/1.1");
+    EXPECT_NE(raw.find("\r\nReferer: " + server.url("/s?q=a%0D%0AX-Evil: 1%0A") + "\r\n"),
+              std::string::npos)
+        << raw;
+}
+
+// A proxy that was asked for is used or the fetch fails: the request never
+// leaves directly, whatever the environment says.
+TEST(FetchRequest, AProxyAskedForIsUsedOrTheFetchFails) {
+    LoopbackServer origin(answer(httpResponse(200, "direct")));
+    LoopbackServer proxy(answer(httpResponse(200, "via proxy")));
+    setenv("NO_PROXY", "*", 1);
+    const struct {
+        std::string proxyText;
+        const char* body;
+    } cases[] = {
+        {proxy.address(), "via proxy"},
+        {" " + proxy.address(), "via proxy"},  // "http= HOST": the bare entry serves
+        {"ftp=127.0.0.1:1", ""},              // "http=ftp=...": unusable
+        {"127.0.0.1:abc", ""},
+        {"127.0.0.1:99999", ""},
+        {"http=" + proxy.address(), ""},  // goes out as "http=http=..."
+    };
+    for (const auto& c : cases) {
+        Bytes body;
+        onHeadless([&] { body = fetchUrl(Text(origin.url("/p")), {}, Text(c.proxyText)); });
+        EXPECT_EQ(body.str(), c.body) << "proxy '" << c.proxyText << "'";
+    }
+    unsetenv("NO_PROXY");
+    ASSERT_EQ(proxy.requests().size(), 2u);
+    EXPECT_EQ(proxy.requests()[0].requestLine, "GET " + origin.url("/p") + " HTTP/1.1");
+    EXPECT_TRUE(origin.requests().empty()) << "nothing went direct";
 }
 
 TEST(FetchRequest, OtherMethodsSendNothingAndGiveTheEmptyBody) {

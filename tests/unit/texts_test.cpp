@@ -76,7 +76,7 @@ TEST(ProgramTexts, EveryGbkLiteralDecodesToItsText) {
         {"kSummaryMiddle", kSummaryMiddle, "页     搜索到约"},
         {"kSummaryEnd", kSummaryEnd, "个结果"},
         {"kResultCountPattern", kResultCountPattern, "获得约 <strong>(.*?)</strong> 条"},
-        {"kMessageCaption", kMessageCaption.view(), "信息："},
+        {"kMessageCaption", kMessageCaption, "信息："},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(gbkToUtf8(c.gbk), c.utf8) << c.name;
