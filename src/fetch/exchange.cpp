@@ -33,9 +33,7 @@ bool lacksHeader(const Text& headerText, const Text& name) {
 }
 
 // Empty or only spaces means "none": a null pointer for the HTTP layer.
-const char* unlessBlank(const Text& t) {
-    return removeAllSpaces(t).empty() ? nullptr : t.c_str();
-}
+const char* unlessBlank(const Text& t) { return removeAllSpaces(t).empty() ? nullptr : t.c_str(); }
 
 // The URL as the default Referer line carries it. The keyword reaches the URL
 // unescaped, so a line break typed or pasted into it must not end the line
@@ -58,7 +56,8 @@ Text refererValue(const Text& url) {
 
 Text withDefaultHeaders(const Text& headers, const Text& url) {
     Text headerText = headers;
-    if (lacksHeader(headerText, "Accept: ")) headerText = concatText(headerText, kDefaultAcceptLine);
+    if (lacksHeader(headerText, "Accept: "))
+        headerText = concatText(headerText, kDefaultAcceptLine);
     if (lacksHeader(headerText, "Referer: "))
         headerText = concatText(headerText, "Referer: ", refererValue(url), "\r\n");
     if (lacksHeader(headerText, "Accept-Language: "))
@@ -73,7 +72,8 @@ Bytes readBody(NetHandle request) {
         uint32_t read = 0;
         netReadFile(request, buffer.data(), kReadSize, &read);
         if (read == 0) break;
-        writeBytes(*chunks, bytesLeft(buffer, static_cast<int>(std::min<uint32_t>(read, kReadSize))));
+        writeBytes(*chunks,
+                   bytesLeft(buffer, static_cast<int>(std::min<uint32_t>(read, kReadSize))));
     }
     seekToStart(*chunks);
     Bytes body = readBytes(*chunks, streamLength(*chunks));
@@ -137,8 +137,8 @@ bool runRequest(MemoryStream* mailbox) {
         return false;
     }
 
-    NetHandle request = netOpenRequest(connection, method.cOrNull(), path.cOrNull(),
-                                       kHttpVersion, nullptr, nullptr, kFlagReload, 0);
+    NetHandle request = netOpenRequest(connection, method.cOrNull(), path.cOrNull(), kHttpVersion,
+                                       nullptr, nullptr, kFlagReload, 0);
     if (!request) {
         closeHandles(nullptr, connection, root);
         return false;
@@ -152,7 +152,8 @@ bool runRequest(MemoryStream* mailbox) {
         if (!body.empty()) {
             if (lacksHeader(headerText, "Content-Type: "))
                 headerText = concatText(headerText, kDefaultContentTypeLine);
-            headerText = concatText(headerText, "Content-Length: ", toText(textLength(body)), "\r\n");
+            headerText =
+                concatText(headerText, "Content-Length: ", toText(textLength(body)), "\r\n");
         }
         netSendRequest(request, headerText.cOrNull(), textLength(headerText), body.cOrNull(),
                        textLength(body));
@@ -175,8 +176,8 @@ Text urlHost(const Text& url, bool keepPort) {
     const int scheme = findText(url, kScheme);
     const int start = scheme == -1 ? 1 : scheme + textLength(kScheme);
     const int slash = findText(url, "/", start);
-    Text part = slash == -1 ? textMid(url, start, textLength(url))
-                            : textMid(url, start, slash - start);
+    Text part =
+        slash == -1 ? textMid(url, start, textLength(url)) : textMid(url, start, slash - start);
     if (!keepPort) {
         const int colon = findText(part, ":");
         if (colon != -1) part = textLeft(part, colon - 1);

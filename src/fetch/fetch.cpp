@@ -50,8 +50,8 @@ void setFetchObserver(std::function<void(const Text& url)> observer) {
 }
 
 Bytes fetchUrl(const Text& url, const Text& method, const Text& proxy, const Text& user,
-               const Text& password, const Text& headers, const Text& body,
-               int32_t timeoutSeconds, Text* responseHeadersOut) {
+               const Text& password, const Text& headers, const Text& body, int32_t timeoutSeconds,
+               Text* responseHeadersOut) {
     if (fetchObserver()) fetchObserver()(url);
 
     FetchMailbox mailbox = openMemoryStream();

@@ -10,20 +10,19 @@ namespace nds {
 
 using NetHandle = void*;
 
-inline constexpr uint32_t kOpenTypeDirect = 1;         // INTERNET_OPEN_TYPE_DIRECT
-inline constexpr uint32_t kOpenTypeProxy = 3;          // INTERNET_OPEN_TYPE_PROXY
-inline constexpr uint32_t kServiceHttp = 3;            // INTERNET_SERVICE_HTTP
-inline constexpr uint32_t kFlagReload = 0x80000000u;   // INTERNET_FLAG_RELOAD
-inline constexpr uint32_t kQueryRawHeadersCrlf = 22;   // HTTP_QUERY_RAW_HEADERS_CRLF
+inline constexpr uint32_t kOpenTypeDirect = 1;        // INTERNET_OPEN_TYPE_DIRECT
+inline constexpr uint32_t kOpenTypeProxy = 3;         // INTERNET_OPEN_TYPE_PROXY
+inline constexpr uint32_t kServiceHttp = 3;           // INTERNET_SERVICE_HTTP
+inline constexpr uint32_t kFlagReload = 0x80000000u;  // INTERNET_FLAG_RELOAD
+inline constexpr uint32_t kQueryRawHeadersCrlf = 22;  // HTTP_QUERY_RAW_HEADERS_CRLF
 
 NetHandle netOpen(const char* agent, uint32_t accessType, const char* proxy,
                   const char* proxyBypass, uint32_t flags);
 NetHandle netConnect(NetHandle root, const char* host, int port, const char* user,
-                     const char* password, uint32_t service, uint32_t flags,
-                     uintptr_t context);
+                     const char* password, uint32_t service, uint32_t flags, uintptr_t context);
 NetHandle netOpenRequest(NetHandle connection, const char* method, const char* path,
-                         const char* version, const char* referrer,
-                         const char** acceptTypes, uint32_t flags, uintptr_t context);
+                         const char* version, const char* referrer, const char** acceptTypes,
+                         uint32_t flags, uintptr_t context);
 bool netSendRequest(NetHandle request, const char* headers, uint32_t headersLength,
                     const void* optional, uint32_t optionalLength);
 // Hands out the next bytes of the body, at most toRead; *read is 0 at the end. At the end

@@ -15,7 +15,7 @@ namespace {
 
 // The phrase's fixed opening and closing, around the lazy group.
 constexpr std::string_view kPhraseOpening = "\xBB\xF1\xB5\xC3\xD4\xBC <strong>";  // 获得约 <strong>
-constexpr std::string_view kPhraseClosing = "</strong> \xCC\xF5";                     // </strong> 条
+constexpr std::string_view kPhraseClosing = "</strong> \xCC\xF5";                 // </strong> 条
 
 // The search can only succeed when a closing follows the first opening; when
 // none does, no later opening has one either. Without this check a page of

@@ -42,8 +42,8 @@ inline constexpr char kStartupNotice[] =
     "\xA1\xA3\xD0\xBB\xD0\xBB\xB4\xF3\xBC\xD2";
 
 // pageLabel: "第" + page number + "页".
-inline constexpr char kPageLabelPrefix[] = "\xB5\xDA";  // 第
-inline constexpr char kPageLabelSuffix[] = "\xD2\xB3";  // 页
+inline constexpr char kPageLabelPrefix[] = "\xB5\xDA";             // 第
+inline constexpr char kPageLabelSuffix[] = "\xD2\xB3";             // 页
 inline constexpr char kPageLabelFirst[] = "\xB5\xDA\x31\xD2\xB3";  // 第1页 (0x31 is the digit 1)
 
 // summaryEdit: pages + kSummaryMiddle + count text + kSummaryEnd. Exactly five

@@ -1,6 +1,8 @@
 // fetchUrl and the exchange through the real HTTP layer, on the headless
 // runtime, against scripted loopback servers.
 
+#include "fetch/fetch.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "fetch/exchange.h"
-#include "fetch/fetch.h"
 #include "platform/events.h"
 #include "platform/headless/headless_backend.h"
 #include "platform/posix/http_limits.h"
@@ -23,8 +24,8 @@
 namespace nds {
 namespace {
 
-using test::LoopbackServer;
 using test::httpResponse;
+using test::LoopbackServer;
 using Clock = std::chrono::steady_clock;
 
 // Runs `body` as the program on a fresh headless runtime, so fetchUrl's wait
@@ -119,7 +120,8 @@ TEST(FetchRequest, CallerHeadersTakeThePlaceOfDefaults) {
         onHeadless([&] { fetchUrl(Text(server.url("/h")), {}, {}, {}, {}, Text(c.headers)); });
         ASSERT_EQ(server.requests().size(), 1u) << c.headers;
         const std::string raw = server.requests()[0].raw;
-        EXPECT_EQ(raw.find(std::string(kDefaultAcceptLine)) != std::string::npos, c.accept) << c.headers;
+        EXPECT_EQ(raw.find(std::string(kDefaultAcceptLine)) != std::string::npos, c.accept)
+            << c.headers;
         EXPECT_EQ(raw.find("Referer: " + server.url("/h")) != std::string::npos, c.referer)
             << c.headers;
         EXPECT_EQ(raw.find(std::string(kDefaultLanguageLine)) != std::string::npos, c.language)
@@ -175,7 +177,8 @@ TEST(FetchRequest, LineBreaksInTheUrlCannotAddAHeader) {
     EXPECT_EQ(fetchOnHeadless(url).str(), "ok");
     ASSERT_EQ(server.requests().size(), 1u);
     const std::string raw = server.requests()[0].raw;
-    for (const std::string& line : headerLines(raw)) EXPECT_FALSE(line.starts_with("X-Evil")) << raw;
+    for (const std::string& line : headerLines(raw))
+        EXPECT_FALSE(line.starts_with("X-Evil")) << raw;
     EXPECT_EQ(server.requests()[0].requestLine, "GET /s?q=a%0D%0AX-Evil:%201%0A HTTP/1.1");
     EXPECT_NE(raw.find("\r\nReferer: " + server.url("/s?q=a%0D%0AX-Evil: 1%0A") + "\r\n"),
               std::string::npos)
@@ -194,7 +197,7 @@ TEST(FetchRequest, AProxyAskedForIsUsedOrTheFetchFails) {
     } cases[] = {
         {proxy.address(), "via proxy"},
         {" " + proxy.address(), "via proxy"},  // "http= HOST": the bare entry serves
-        {"ftp=127.0.0.1:1", ""},              // "http=ftp=...": unusable
+        {"ftp=127.0.0.1:1", ""},               // "http=ftp=...": unusable
         {"127.0.0.1:abc", ""},
         {"127.0.0.1:99999", ""},
         {"http=" + proxy.address(), ""},  // goes out as "http=http=..."
@@ -214,7 +217,8 @@ TEST(FetchRequest, OtherMethodsSendNothingAndGiveTheEmptyBody) {
     LoopbackServer server(answer(httpResponse(200, "never")));
     Text headers = "untouched";
     Bytes got;
-    onHeadless([&] { got = fetchUrl(Text(server.url("/")), "PUT", {}, {}, {}, {}, {}, 0, &headers); });
+    onHeadless(
+        [&] { got = fetchUrl(Text(server.url("/")), "PUT", {}, {}, {}, {}, {}, 0, &headers); });
     EXPECT_TRUE(got.empty());
     EXPECT_TRUE(headers.empty());
     EXPECT_TRUE(server.requests().empty());
@@ -231,7 +235,9 @@ TEST(FetchResponse, BodiesComeBackByteForByte) {
     };
     const Case cases[] = {
         {"1 MiB binary with NUL bytes", httpResponse(200, binary), binary},
-        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
+        {"chunked",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n "
+         "world\r\n0\r\n\r\n",
          "hello world"},
         {"close-delimited", "HTTP/1.1 200 OK\r\n\r\nuntil the end", "until the end"},
         {"cut mid-way", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(500, 'x'),
@@ -269,42 +275,42 @@ TEST(FetchResponse, HeaderTextIsTheRawHeaders) {
     EXPECT_TRUE(headers.str().ends_with("\r\n\r\n"));
 }
 
-TEST(FetchCookies, ACookieSetByOneResponseGoesWithTheNextRequest) {
-    LoopbackServer server([](LoopbackServer::Connection& c, const LoopbackServer::Request& r) {
-        c.write(httpResponse(200, "", r.requestLine.starts_with("GET /set")
-                                          ? "Set-Cookie: session=abc123; path=/\r\n"
-                                          : ""));
-        c.close();
-    });
-    onHeadless([&] {
-        fetchUrl(Text(server.url("/set")));
-        fetchUrl(Text(server.url("/next")));
-    });
-    ASSERT_EQ(server.requests().size(), 2u);
-    // The store is the process's: other tests' cookies for 127.0.0.1 may be there too.
-    EXPECT_EQ(server.requests()[0].raw.find("session=abc123"), std::string::npos);
-    const std::string next = server.requests()[1].raw;
-    const std::size_t line = next.find("\r\nCookie: ");
-    ASSERT_NE(line, std::string::npos) << next;
-    EXPECT_NE(next.substr(line, next.find("\r\n", line + 2) - line).find("session=abc123"),
-              std::string::npos)
-        << next;
+// The Cookie line of a raw request, or "".
+std::string cookieLine(const std::string& raw) {
+    const std::size_t line = raw.find("\r\nCookie: ");
+    return line == std::string::npos ? ""
+                                     : raw.substr(line + 2, raw.find("\r\n", line + 2) - line - 2);
 }
 
-TEST(FetchCookies, SetCookieWithoutEqualsRecordsANamelessCookie) {
-    LoopbackServer server([](LoopbackServer::Connection& c, const LoopbackServer::Request& r) {
-        c.write(httpResponse(200, "", r.requestLine.starts_with("GET /set")
-                                          ? "Set-Cookie: flagonly\r\n"
-                                          : ""));
-        c.close();
-    });
-    onHeadless([&] {
-        fetchUrl(Text(server.url("/set")));
-        fetchUrl(Text(server.url("/next")));
-    });
-    ASSERT_EQ(server.requests().size(), 2u);
-    EXPECT_NE(server.requests()[1].raw.find("flagonly"), std::string::npos)
-        << server.requests()[1].raw;
+TEST(FetchCookies, ACookieSetByOneResponseGoesWithTheNextRequest) {
+    const struct {
+        const char* setCookie;
+        const char* sent;  // what the next request's Cookie line holds
+    } cases[] = {
+        {"session=abc123; path=/", "session=abc123"},
+        {"flagonly", "flagonly"},  // no "=": a cookie without a name
+        {"=first=equals", "first=equals"},
+    };
+    for (const auto& c : cases) {
+        const std::string header = std::string("Set-Cookie: ") + c.setCookie + "\r\n";
+        LoopbackServer server(
+            [&](LoopbackServer::Connection& connection, const LoopbackServer::Request& r) {
+                connection.write(
+                    httpResponse(200, "", r.requestLine.starts_with("GET /set") ? header : ""));
+                connection.close();
+            });
+        onHeadless([&] {
+            fetchUrl(Text(server.url("/set")));
+            fetchUrl(Text(server.url("/next")));
+        });
+        ASSERT_EQ(server.requests().size(), 2u) << c.setCookie;
+        // The store is the process's: earlier cookies for 127.0.0.1 are there too.
+        EXPECT_EQ(cookieLine(server.requests()[0].raw).find(c.sent), std::string::npos)
+            << c.setCookie;
+        EXPECT_NE(cookieLine(server.requests()[1].raw).find(c.sent), std::string::npos)
+            << c.setCookie << "\n"
+            << server.requests()[1].raw;
+    }
 }
 
 TEST(FetchCookies, HeadersBeyondTheBufferGiveSpacesAndRecordNothing) {
@@ -337,9 +343,8 @@ TEST(FetchFailure, RefusedPortGivesTheEmptyBodyQuickly) {
 }
 
 TEST(FetchFailure, SilentServerEndsTheExchangeNotTheProgram) {
-    LoopbackServer server([](LoopbackServer::Connection& c, const LoopbackServer::Request&) {
-        c.holdOpen();
-    });
+    LoopbackServer server(
+        [](LoopbackServer::Connection& c, const LoopbackServer::Request&) { c.holdOpen(); });
     const auto start = Clock::now();
     Text headers;
     const Bytes body = fetchOnHeadless(server.url("/silent"), &headers);
@@ -417,8 +422,10 @@ TEST(FetchWait, NestedFetchReturnsFirstAndTimersTickDuringTheWait) {
     form.name = "TestWindow";
     form.width = 200;
     form.height = 100;
-    form.controls.push_back({.id = ControlId::searchTimer, .name = "timer", .kind = ControlKind::Timer});
-    form.controls.push_back({.id = ControlId::searchButton, .name = "button", .kind = ControlKind::PushButton});
+    form.controls.push_back(
+        {.id = ControlId::searchTimer, .name = "timer", .kind = ControlKind::Timer});
+    form.controls.push_back(
+        {.id = ControlId::searchButton, .name = "button", .kind = ControlKind::PushButton});
     const WindowForm forms[] = {form};
     const Binding bindings[] = {
         {WindowId::MainWindow, ControlId::searchTimer, Event::tick, countTick},
@@ -432,7 +439,8 @@ TEST(FetchWait, NestedFetchReturnsFirstAndTimersTickDuringTheWait) {
             initWindowRuntime(forms, bindings);
             loadWindow(WindowId::MainWindow);
             writeProperty(WindowId::MainWindow, ControlId::searchTimer, Property::timerPeriod, 10);
-            backend.queueInput(100, [] { userClick(WindowId::MainWindow, ControlId::searchButton); });
+            backend.queueInput(100,
+                               [] { userClick(WindowId::MainWindow, ControlId::searchButton); });
             const std::string outer = fetchUrl(Text(server.url("/outer"))).str();
             order.push_back(nestedInner.empty() ? "outer before inner" : "inner first");
             order.push_back(outer);

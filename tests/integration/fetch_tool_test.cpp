@@ -49,7 +49,7 @@ TEST(FetchTool, FetchesEveryUrlInOrderInOneProcess) {
     });
     const std::string headersFile = testing::TempDir() + "netdisk-fetch.headers";
     const ToolRun run = runTool("--headers-out " + headersFile + " " + server.url("/one") + " " +
-                            server.url("/two"));
+                                server.url("/two"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, std::string("first\0second", 12));
     ASSERT_EQ(server.requests().size(), 2u);

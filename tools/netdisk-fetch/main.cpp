@@ -49,18 +49,27 @@ void parse(int argc, char** argv) {
             if (i + 1 >= argc) usage("option " + arg + " needs a value");
             return argv[++i];
         };
-        if (arg == "-X") options.method = value();
-        else if (arg == "-H") options.headers += std::string(value()) + "\r\n";
-        else if (arg == "-d") options.body = value();
-        else if (arg == "--proxy") options.proxy = value();
-        else if (arg == "--user") options.user = value();
-        else if (arg == "--password") options.password = value();
-        else if (arg == "--headers-out") options.headersOut = value();
+        if (arg == "-X")
+            options.method = value();
+        else if (arg == "-H")
+            options.headers += std::string(value()) + "\r\n";
+        else if (arg == "-d")
+            options.body = value();
+        else if (arg == "--proxy")
+            options.proxy = value();
+        else if (arg == "--user")
+            options.user = value();
+        else if (arg == "--password")
+            options.password = value();
+        else if (arg == "--headers-out")
+            options.headersOut = value();
         else if (arg == "--timeout") {
             if (!parseSeconds(value(), options.timeoutSeconds))
                 usage("--timeout takes a whole number of seconds");
-        } else if (arg.size() > 1 && arg[0] == '-') usage("unknown option " + arg);
-        else options.urls.push_back(arg);
+        } else if (arg.size() > 1 && arg[0] == '-')
+            usage("unknown option " + arg);
+        else
+            options.urls.push_back(arg);
     }
     if (options.urls.empty()) usage("no URL given");
 }
@@ -70,9 +79,9 @@ int fetchAll() {
     Text headerText;
     for (const std::string& url : options.urls) {
         const nds::Bytes body =
-            nds::fetchUrl(Text(url), Text(options.method), Text(options.proxy),
-                          Text(options.user), Text(options.password), Text(options.headers),
-                          Text(options.body), options.timeoutSeconds, &headerText);
+            nds::fetchUrl(Text(url), Text(options.method), Text(options.proxy), Text(options.user),
+                          Text(options.password), Text(options.headers), Text(options.body),
+                          options.timeoutSeconds, &headerText);
         std::fwrite(body.data(), 1, body.size(), stdout);
         std::fflush(stdout);
     }
