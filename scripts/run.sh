@@ -34,12 +34,21 @@ case "$host" in
         ;;
 esac
 pids=()
+scratch=$(mktemp -d)
 cleanup() {
     local p
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+    rm -rf "$scratch"
 }
 trap cleanup EXIT
+# forget PID: a process already waited for leaves the list, so cleanup never
+# signals whatever may have been given its number since.
+forget() {
+    local p keep=()
+    for p in "${pids[@]}"; do [ "$p" = "$1" ] || keep+=("$p"); done
+    pids=("${keep[@]}")
+}
 
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
 # wait_for SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s.
@@ -111,7 +120,21 @@ xdotool windowfocus --sync "$main"
 xdotool type --delay 40 "$keyword"
 xdotool key Return
 wait_for 15 "the search request" logged "GET /s?q=%BA%CF%BC%AF"
-sleep 1  # the page is drawn right after it arrives; leave it a moment
+# The shot waits until the results are drawn: blue links in the view and the
+# red summary line of ResultsWindow (client 264x20 at 224,8).
+results=$(window_of "搜索页面")
+pixels() {
+    import -window "$results" "$scratch/shot.png" 2>/dev/null || return 1
+    convert "$scratch/shot.png" -crop "$1" +repage -fuzz 25% -fill black +opaque "$2" \
+        -fill white -opaque "$2" -format '%[fx:round(mean*w*h)]' info:
+}
+results_drawn() {
+    local blue red
+    blue=$(pixels "470x640+8+40" "#0000FF") || return 1
+    red=$(pixels "264x20+224+8" "#FF0000") || return 1
+    [ "$blue" -gt 500 ] && [ "$red" -gt 20 ]
+}
+wait_for 15 "the results to be drawn" results_drawn
 import -window root "$build/screenshot.png"
 echo "run.sh: screenshot of a search for $keyword: $build/screenshot.png"
 
@@ -120,6 +143,14 @@ for _ in $(seq 1 50); do
     kill -0 "$prog_pid" 2>/dev/null || break
     sleep 0.1
 done
+if kill -0 "$prog_pid" 2>/dev/null; then
+    kill "$prog_pid" 2>/dev/null || true
+    wait "$prog_pid" 2>/dev/null || true
+    forget "$prog_pid"
+    echo "run.sh: the program still ran 5 s after Esc; it was stopped" >&2
+    exit 1
+fi
 code=0
 wait "$prog_pid" || code=$?
+forget "$prog_pid"
 echo "run.sh: the program ended with exit code $code"

@@ -23,6 +23,13 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# forget PID: a process already waited for leaves the list, so cleanup never
+# signals whatever may have been given its number since.
+forget() {
+    local p keep=()
+    for p in "${pids[@]}"; do [ "$p" = "$1" ] || keep+=("$p"); done
+    pids=("${keep[@]}")
+}
 
 fail() {
     echo "FAIL: $*" >&2
@@ -162,6 +169,7 @@ done
 kill -0 "$prog_pid" 2>/dev/null && fail "the program still runs 5 s after Esc in MainWindow"
 wait "$prog_pid"
 code=$?
+forget "$prog_pid"
 [ "$code" -eq 0 ] || fail "exit code $code after Esc, want 0"
 
 echo "desktop end-to-end: all checks passed"

@@ -110,6 +110,69 @@ public:
     using Fl_Box::Fl_Box;
 };
 
+// The result view: an Fl_Help_View in a frame of its own size that sees the
+// view's presses first. The view calls its link callback for a pressed link
+// and also to look up every picture, so a press is marked here: only the
+// lookup that a release on a link makes may act on a link. The view also keeps
+// a pointer into its link list from press to release (in FLTK, shared by every
+// view): a release after the page changed under the held button would read
+// freed memory, so that release stops here. The frame takes the press itself,
+// so the drag and the release come back to it.
+class HtmlFrame : public Fl_Group {
+public:
+    HtmlFrame(int x, int y, int w, int h) : Fl_Group(x, y, w, h) {
+        box(FL_NO_BOX);
+        view_ = new Fl_Help_View(x, y, w, h);
+        end();
+        resizable(view_);
+    }
+
+    Fl_Help_View* view() const { return view_; }
+
+    // True once per release: whether the link callback now runs for a press.
+    bool takePress() {
+        const bool p = pressing_;
+        pressing_ = false;
+        return p;
+    }
+
+    void setPage(const std::string& html) {
+        ++page_;
+        view_->value(html.c_str());
+    }
+
+    int handle(int event) override {
+        // Fl_Help_View::handle is private; through Fl_Widget it is not.
+        Fl_Widget* view = view_;
+        switch (event) {
+            case FL_PUSH:
+                pressPage_ = page_;
+                return view->handle(event);
+            case FL_DRAG:
+            case FL_RELEASE:
+                if (pressPage_ != page_) {
+                    if (event == FL_RELEASE) fl_cursor(FL_CURSOR_DEFAULT);
+                    return 1;
+                }
+                if (event == FL_DRAG) return view->handle(event);
+                {
+                    pressing_ = true;
+                    const int taken = view->handle(event);
+                    pressing_ = false;
+                    return taken;
+                }
+            default:
+                return Fl_Group::handle(event);
+        }
+    }
+
+private:
+    Fl_Help_View* view_ = nullptr;
+    bool pressing_ = false;
+    uint64_t page_ = 0;
+    uint64_t pressPage_ = 0;
+};
+
 }  // namespace
 
 // One top-level window of the program. x()/y() are its client area's screen
@@ -248,9 +311,15 @@ void onEdit(Fl_Widget* w, void* data) {
     userEditText(win->id(), controlOf(data), utf8ToGbk(value ? value : ""));
 }
 
-// Fl_Help_View hands a pressed link here; returning null keeps the view
-// where it is, so no link is ever followed inside it.
+// Fl_Help_View asks here for every name it would open: a pressed link, and the
+// pictures of a page (prepareHtml leaves none, but a lookup must never get
+// null, which the view does not check). A press on one of our links goes to
+// the program's link rule; null keeps the view where it is, so no link is ever
+// followed inside it. Any other lookup gets an empty name, which opens nothing.
 const char* onLink(Fl_Widget* w, const char* uri) {
+    static const char kNothing[] = "";
+    auto* frame = dynamic_cast<HtmlFrame*>(w->parent());
+    if (!frame || !frame->takePress()) return kNothing;
     NativeWindow* win = windowOf(w);
     if (!win || !uri) return nullptr;
     const int index = linkIndex(uri);
@@ -355,7 +424,8 @@ Fl_Widget* buildControl(WindowId window, const ControlForm& f) {
             return p;
         }
         case ControlKind::HtmlView: {
-            auto* v = new Fl_Help_View(x, y, w, h);
+            auto* frame = new HtmlFrame(x, y, w, h);
+            Fl_Help_View* v = frame->view();
             v->box(FL_DOWN_BOX);
             v->color(fillColour(f.background));
             v->textfont(kUiFont);
@@ -363,7 +433,7 @@ Fl_Widget* buildControl(WindowId window, const ControlForm& f) {
             v->textcolor(FL_BLACK);
             v->user_data(dataOf(f.id));
             v->link(onLink);
-            return v;
+            return frame;
         }
         case ControlKind::Timer:
             break;
@@ -537,15 +607,15 @@ void FltkBackend::setHtml(WindowId window, ControlId control, const Bytes& html)
     NativeWindow* win = native(window);
     if (!win) return;
     NativeWindow::Control* c = win->control(control);
-    auto* view = c ? dynamic_cast<Fl_Help_View*>(c->widget) : nullptr;
-    if (!view) return;
+    auto* frame = c ? dynamic_cast<HtmlFrame*>(c->widget) : nullptr;
+    if (!frame) return;
     // The page is text for the view: it ends at a NUL byte, as in the program.
     std::string_view page = html.view();
     page = page.substr(0, page.find('\0'));
     std::vector<Text> links;
-    const std::string rewritten = rewriteLinks(page, links);
+    const std::string rewritten = prepareHtml(page, links);
     win->links = std::move(links);
-    view->value(framePage(gbkToUtf8(rewritten), *c->form, win->form()).c_str());
+    frame->setPage(framePage(gbkToUtf8(rewritten), *c->form, win->form()));
 }
 
 void FltkBackend::timerFired(void* data) {

@@ -79,6 +79,11 @@ void installLook() {
         }
     }
     Fl::background(kButtonFace.r, kButtonFace.g, kButtonFace.b);
+    // Fl_Help_View 1.3 has no setting for its link colour: it draws links in
+    // FL_BLUE (unless that is too close to the view's background, which ours
+    // never is), so the link colour is set through that entry. Nothing else
+    // draws in FL_BLUE.
+    Fl::set_color(FL_BLUE, kLink.r, kLink.g, kLink.b);
     Fl::set_boxtype(kSkinButtonUp, skinButtonUp, 1, 1, 2, 2);
     Fl::set_boxtype(kSkinButtonDown, skinButtonDown, 1, 1, 2, 2);
     Fl::set_boxtype(kSkinEditFrame, skinEditFrame, 2, 2, 4, 4);
