@@ -106,9 +106,7 @@ TEST(FltkText, CleansHostilePagesForTheView) {
         {"<font size=big face=Symbol>x</font><font size>y</font><font face=courier>z</font>",
          "<font>x</font><font>y</font><font face=\"courier\">z</font>",
          {}},
-        {"<body link=red vlink=#f00 alink=\"#0f0\" bgcolor=white>",
-         "<body bgcolor=\"white\">",
-         {}},
+        {"<body link=red vlink=#f00 alink=\"#0f0\" bgcolor=white>", "<body bgcolor=\"white\">", {}},
         // A stray '<', odd names, declarations, a self-closing slash.
         {"1 < 2 <3 <!DOCTYPE html><?xml x?><br/><p\xB0>p</p><a \"q\"=1 b<c=2>x</a>",
          "1 &lt; 2 &lt;3 <br>p</p><a>x</a>",

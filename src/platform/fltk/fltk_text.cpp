@@ -183,7 +183,8 @@ bool isPlainName(std::string_view name, bool tag) {
 }
 
 void appendLower(std::string& out, std::string_view name) {
-    for (char c : name) out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    for (char c : name)
+        out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
 }
 
 // A value inside double quotes, with nothing that could end or start a tag
